@@ -1,0 +1,55 @@
+/* Result codes of an update. 0 is success, -1 a null pointer argument; each code below names
+ * the one step that stopped an update. Shared by the library and the update program. */
+#ifndef FUSEKIT_RESULT_CODE_H
+#define FUSEKIT_RESULT_CODE_H
+
+#include <stdint.h>
+
+typedef int32_t ResultCode;
+
+enum {
+  ERR_CHECK_DEVICE_ID = -250,
+  ERR_DEVICE_ID_MISMATCH = -249,
+  ERR_CHECK_PASSWORD = -248,
+  ERR_KEY_PROTECTED = -247,
+  ERR_ENABLE_TRANSPARENT = -246,
+  ERR_CHECK_READY = -245,
+  ERR_TIMEOUT = -244,
+  ERR_CHECK_RESULT = -243,
+  ERR_RESULT_FAIL = -242,
+  ERR_CHECK_OTP = -241,
+  ERR_OTP_ENABLED = -240,
+  ERR_VERIFY_FEABITS = -239,
+  ERR_FEABITS_MISMATCH = -238,
+  ERR_ERASE = -237,
+  ERR_RESET_CF_ADDRESS = -236,
+  ERR_PROGRAM_PAGE = -235,
+  ERR_PROGRAM_CF_PAGE = -234,
+  ERR_PROGRAM_USERCODE = -233,
+  ERR_READ_USERCODE = -232,
+  ERR_USERCODE_MISMATCH = -231,
+  ERR_READ_CF_PAGE = -230,
+  ERR_CF_MISMATCH = -229,
+  ERR_BYPASS = -228,
+  ERR_RESET_UFM_ADDRESS = -227,
+  ERR_PROGRAM_UFM_PAGE = -226,
+  ERR_READ_UFM_PAGE = -225,
+  ERR_UFM_MISMATCH = -224,
+  ERR_CHECK_DONE = -223,
+  ERR_DONE_DEASSERTED = -222,
+  ERR_DISABLE_INTERFACE = -221,
+  ERR_REFRESH = -220,
+  ERR_OPEN_FIRMWARE = -219,
+  ERR_PARSE_FIRMWARE = -218,
+  ERR_CLOSE_FIRMWARE = -217,
+  ERR_INIT_DEVICE = -216
+};
+
+/* The codes form one contiguous range, first to last. */
+enum {
+  RESULT_CODE_FIRST = ERR_CHECK_DEVICE_ID,
+  RESULT_CODE_LAST = ERR_INIT_DEVICE,
+  RESULT_CODE_COUNT = RESULT_CODE_LAST - RESULT_CODE_FIRST + 1
+};
+
+#endif
