@@ -1,0 +1,2 @@
+// fusekit-sim (implementation in progress).
+int main() { return 2; }
