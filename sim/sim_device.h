@@ -20,8 +20,10 @@
 //    CF at power-on) and advances it; ReadOnePage (73) reads there and advances it.
 //  - Operations that change the device (erase, programming, DONE) need transparent mode (74) and
 //    neither key protection nor OTP; programming a row needs the row blank and the pointer inside
-//    its area. A refused operation changes nothing and raises the fail flag, which stays until the
-//    next 74, erase or refresh.
+//    its area. A refused operation changes nothing (but a row command at a non-blank row still
+//    advances the pointer, like the address counter of the real part) and raises the fail flag,
+//    which stays until the next 74, erase or refresh. Reading rows needs transparent mode and no
+//    key protection; a refused read answers FF bytes.
 //  - A command that arrives while the device is busy is acknowledged but ignored, and raises the
 //    fail flag (the busy byte, status reads, ID and FEABITS reads and Bypass are always answered).
 //  - Refresh (79) leaves transparent mode, resets the pointers and clears busy and fail; it
@@ -291,7 +293,7 @@ class Device {
   // Simulator clock: the clock of Config plus the modeled bus time of all transfers so far.
   uint64_t NowUs() const;
   // Modeled bus time of all transfers so far (0 without Config::bus_hz).
-  uint64_t BusTimeUs() const { return bus_time_us_; }
+  uint64_t BusTimeUs() const { return bus_time_ns_ / 1000u; }
   // Simulator time from the first transfer to the end of the last one.
   uint64_t ElapsedUs() const;
 
@@ -305,13 +307,14 @@ class Device {
   bool Load(const std::string& path, std::string* error);
 
  private:
-  struct Pending;
   int Transfer(TransferKind kind, const char* device_path, uint8_t address,
                const uint8_t* write_data, int write_length, uint8_t* read_data, int read_length);
   int Execute(TransferKind kind, const uint8_t* out, int out_length, uint8_t* in, int in_length);
-  void StartBusy(uint8_t op, const BusyTime& configured);
-  void ApplyCommandFaults(uint8_t op);
-  bool RowCommandAllowed() const;
+  void ApplyPowerOnFaults();
+  bool InjectedFailure(bool has_opcode, uint8_t op, uint64_t number, int* code) const;
+  void HoldBusy(uint32_t polls);
+  void StartBusy(const BusyTime& busy);
+  bool ChangesAllowed() const;
   void Reject();
 
   Config config_;
@@ -320,15 +323,16 @@ class Device {
   Counters counters_;
   std::vector<TranscriptEntry> transcript_;
   std::array<uint64_t, 256> executed_by_opcode_{};
-  uint32_t forced_status_bits_ = 0;
-  uint64_t busy_polls_left_ = 0;  // kForever-sized periods are held as UINT64_MAX
-  uint64_t busy_until_us_ = 0;
-  uint64_t bus_time_us_ = 0;
+  uint64_t busy_polls_left_ = 0;  // UINT64_MAX: busy for ever
+  uint64_t busy_until_us_ = 0;    // 0: no time-based busy period
+  uint64_t bus_time_ns_ = 0;
   uint64_t first_transfer_us_ = 0;
   uint64_t last_transfer_end_us_ = 0;
-  bool power_on_faults_applied_ = false;
   bool misconfigured_ = false;
 };
+
+// Counters, bus time and elapsed time as a few lines of text (what the drop-in reports at exit).
+std::string Summary(const Device& device);
 
 // The device that the platform calls of `fusekit_sim` talk to; null detaches. Not owned.
 void Attach(Device* device);
@@ -353,7 +357,8 @@ struct Comparison {
 Comparison Compare(const State& state, const IspInfo& image);
 
 // The same against a raw image: `rows` holds 3838 rows of 16 bytes (CF then UFM); `usercode`
-// (optional, may be null) the 4 USERCODE bytes least significant first.
+// the 4 USERCODE bytes least significant first, or null to leave USERCODE out of the comparison
+// (usercode_matches is then true).
 Comparison Compare(const State& state, const uint8_t* rows, const uint8_t* usercode);
 
 // CRC-32 (IEEE) of a byte range, for row hashes.
