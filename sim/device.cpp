@@ -325,7 +325,9 @@ int Device::Execute(TransferKind kind, const uint8_t* out, int out_length, uint8
       PutMostSignificantFirst(config_.feabits, 2, in);
       break;
     case opcode::kErase:
-      if (!ChangesAllowed()) {
+      // Unlike programming, the erase is taken outside transparent mode as well: an update that
+      // fails after disabling the configuration interface still erases the device in its clean-up.
+      if (config_.key_protection || config_.otp) {
         Reject();
         break;
       }

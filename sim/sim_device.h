@@ -18,12 +18,12 @@
 //  - Flash: erased bytes read 0x00. EraseCFAndUFM clears CF, UFM, USERCODE and the DONE fuse.
 //    ProgramPage (70) writes the row at the pointer of the area last selected (46: CF, 47: UFM;
 //    CF at power-on) and advances it; ReadOnePage (73) reads there and advances it.
-//  - Operations that change the device (erase, programming, DONE) need transparent mode (74) and
-//    neither key protection nor OTP; programming a row needs the row blank and the pointer inside
-//    its area. A refused operation changes nothing (but a row command at a non-blank row still
-//    advances the pointer, like the address counter of the real part) and raises the fail flag,
-//    which stays until the next 74, erase or refresh. Reading rows needs transparent mode and no
-//    key protection; a refused read answers FF bytes.
+//  - Operations that change the device need neither key protection nor OTP; programming (rows,
+//    USERCODE, DONE) also needs transparent mode (74), and a row needs to be blank and inside its
+//    area. A refused operation changes nothing (except that a row command at a row that is not
+//    blank still advances the pointer, as an address counter does) and raises the fail flag, which
+//    stays until the next 74, erase or refresh. The erase is taken outside transparent mode too.
+//    Reading rows needs transparent mode and no key protection; a refused read answers FF bytes.
 //  - A command that arrives while the device is busy is acknowledged but ignored, and raises the
 //    fail flag (the busy byte, status reads, ID and FEABITS reads and Bypass are always answered).
 //  - Refresh (79) leaves transparent mode, resets the pointers and clears busy and fail; it

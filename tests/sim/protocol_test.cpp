@@ -103,13 +103,25 @@ TEST_F(SimProtocolTest, EraseClearsBothAreasUsercodeAndDone) {
 TEST_F(SimProtocolTest, RefusedOperationsRaiseTheFailFlagAndChangeNothing) {
   const uint8_t data[16] = {0x11, 0x22};
 
-  // Not in transparent mode.
+  // Programming outside transparent mode.
   ASSERT_EQ(ProgramPage(data), 0);
   EXPECT_TRUE(device_.state().fail);
   EXPECT_EQ(device_.state().cf[0], sim::Row{});
-  EXPECT_EQ(EraseCFAndUFM(), 0);
+  EXPECT_EQ(ProgramUSERCODE(0x01020304), 0);
+  EXPECT_EQ(device_.state().usercode, (std::array<uint8_t, 4>{}));
   EXPECT_EQ(ProgramDONE(), 0);
   EXPECT_FALSE(device_.state().done_fuse);
+
+  // Erasing a device with key protection or OTP.
+  device_.state().cf[0].fill(0x01);
+  device_.state().fail = false;
+  for (bool* property : {&device_.config().key_protection, &device_.config().otp}) {
+    *property = true;
+    ASSERT_EQ(EraseCFAndUFM(), 0);
+    EXPECT_TRUE(device_.state().fail);
+    EXPECT_EQ(device_.state().cf[0][0], 0x01);
+    *property = false;
+  }
 
   // Entering transparent mode clears the flag; a row that is not blank is refused but the pointer
   // moves on, so the next row lands in its own place.
@@ -138,7 +150,17 @@ TEST_F(SimProtocolTest, RefusedOperationsRaiseTheFailFlagAndChangeNothing) {
   uint8_t fail = 0;
   ASSERT_EQ(IsFail(&fail), 0);
   EXPECT_EQ(fail, 1);
-  EXPECT_EQ(device_.counters().rejected_operations, 6u);
+  EXPECT_EQ(device_.counters().rejected_operations, 8u);
+}
+
+// An update that fails after disabling the configuration interface erases in its clean-up.
+TEST_F(SimProtocolTest, EraseIsTakenOutsideTransparentModeToo) {
+  device_.state().cf[0].fill(0x01);
+  device_.state().done_fuse = true;
+  ASSERT_EQ(EraseCFAndUFM(), 0);
+  EXPECT_EQ(device_.state().cf[0], sim::Row{});
+  EXPECT_FALSE(device_.state().done_fuse);
+  EXPECT_FALSE(device_.state().fail);
 }
 
 TEST_F(SimProtocolTest, CommandsWhileBusyAreIgnoredAndFlagged) {
