@@ -409,7 +409,8 @@ int Device::Execute(TransferKind kind, const uint8_t* out, int out_length, uint8
       state_.transparent = false;
       break;
     case opcode::kRefresh: {
-      const uint64_t attempt = ++state_.refresh_attempts;
+      ++state_.refresh_attempts;
+      const uint64_t attempt = executed_by_opcode_[opcode::kRefresh];  // in this run
       const bool loads = faults_.refresh_succeeds_from != 0 &&
                          attempt >= faults_.refresh_succeeds_from;
       state_.transparent = false;

@@ -26,9 +26,10 @@
 //    Reading rows needs transparent mode and no key protection; a refused read answers FF bytes.
 //  - A command that arrives while the device is busy is acknowledged but ignored, and raises the
 //    fail flag (the busy byte, status reads, ID and FEABITS reads and Bypass are always answered).
-//  - Refresh (79) leaves transparent mode, resets the pointers and clears busy and fail; it
-//    succeeds when the DONE fuse is programmed, which sets the done flag; otherwise, or while an
-//    injected refresh failure lasts, the done flag stays clear and the refresh error field is set.
+//  - Refresh (79) leaves transparent mode, resets the pointers and clears busy and fail. It loads
+//    a device whose DONE fuse is programmed (done flag set); on an erased device the done flag
+//    stays clear. An injected refresh failure leaves the done flag clear and sets the refresh
+//    error field.
 #ifndef FUSEKIT_SIM_SIM_DEVICE_H
 #define FUSEKIT_SIM_SIM_DEVICE_H
 
@@ -180,8 +181,8 @@ struct Faults {
   std::vector<int> corrupt_cf_rows;   // CF rows 0..3197
   std::vector<int> corrupt_ufm_rows;  // UFM rows 0..639
   bool corrupt_usercode = false;
-  // Refresh attempts (79 commands, counted over the device's life) before this one fail;
-  // 1: the first succeeds; 0: none ever does.
+  // Refresh attempts (79 commands executed by this Device object, i.e. in this run) before this
+  // one fail; 1: the first succeeds; 0: none ever does.
   uint32_t refresh_succeeds_from = 1;
   // ProgramDONE is executed but the done flag never asserts.
   bool done_never_asserts = false;
@@ -211,7 +212,7 @@ struct State {
   bool fail = false;                  // fail flag
   bool refresh_error = false;         // last refresh failed
   bool done = false;                  // done flag (after ProgramDONE or a good refresh)
-  uint64_t refresh_attempts = 0;      // 79 commands executed, ever
+  uint64_t refresh_attempts = 0;      // 79 commands executed over all runs (information only)
 };
 
 // Writes `state` to `path` as text (a new file renamed over the old one, so a reader never sees a

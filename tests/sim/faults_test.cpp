@@ -139,7 +139,8 @@ TEST_F(SimFaultTest, TransferFaultCountsConsecutiveMatches) {
   EXPECT_EQ(results, (std::vector<int>{0, -5, -5, -5, 0, 0}));
 }
 
-TEST_F(SimFaultTest, RefreshSucceedsFromTheConfiguredAttempt) {
+TEST_F(SimFaultTest, RefreshSucceedsFromTheConfiguredAttemptOfTheRun) {
+  device_.state().refresh_attempts = 5;  // earlier runs do not count
   device_.faults().refresh_succeeds_from = 3;
   EnableAndErase();
   ASSERT_EQ(ProgramDONE(), 0);
@@ -154,6 +155,7 @@ TEST_F(SimFaultTest, RefreshSucceedsFromTheConfiguredAttempt) {
   }
   testing::internal::GetCapturedStderr();
   EXPECT_EQ(answers, (std::vector<int>{0, 0, 1, 1}));
+  EXPECT_EQ(device_.state().refresh_attempts, 9u);
 }
 
 TEST(SimFaultTextTest, ParsesEveryFaultName) {
