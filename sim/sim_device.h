@@ -18,15 +18,18 @@
 //  - Flash: erased bytes read 0x00. EraseCFAndUFM clears CF, UFM, USERCODE and the DONE fuse.
 //    ProgramPage (70) writes the row at the pointer of the area last selected (46: CF, 47: UFM;
 //    CF at power-on) and advances it; ReadOnePage (73) reads there and advances it.
-//  - Operations that change the device (erase, programming, DONE) need transparent mode (74) and
-//    neither key protection nor OTP; programming a row needs the row blank and the pointer inside
-//    its area. A refused operation changes nothing and raises the fail flag, which stays until the
-//    next 74, erase or refresh.
+//  - Operations that change the device need neither key protection nor OTP; programming (rows,
+//    USERCODE, DONE) also needs transparent mode (74), and a row needs to be blank and inside its
+//    area. A refused operation changes nothing (except that a row command at a row that is not
+//    blank still advances the pointer, as an address counter does) and raises the fail flag, which
+//    stays until the next 74, erase or refresh. The erase is taken outside transparent mode too.
+//    Reading rows needs transparent mode and no key protection; a refused read answers FF bytes.
 //  - A command that arrives while the device is busy is acknowledged but ignored, and raises the
 //    fail flag (the busy byte, status reads, ID and FEABITS reads and Bypass are always answered).
-//  - Refresh (79) leaves transparent mode, resets the pointers and clears busy and fail; it
-//    succeeds when the DONE fuse is programmed, which sets the done flag; otherwise, or while an
-//    injected refresh failure lasts, the done flag stays clear and the refresh error field is set.
+//  - Refresh (79) leaves transparent mode, resets the pointers and clears busy and fail. It loads
+//    a device whose DONE fuse is programmed (done flag set); on an erased device the done flag
+//    stays clear. An injected refresh failure leaves the done flag clear and sets the refresh
+//    error field.
 #ifndef FUSEKIT_SIM_SIM_DEVICE_H
 #define FUSEKIT_SIM_SIM_DEVICE_H
 
@@ -178,8 +181,8 @@ struct Faults {
   std::vector<int> corrupt_cf_rows;   // CF rows 0..3197
   std::vector<int> corrupt_ufm_rows;  // UFM rows 0..639
   bool corrupt_usercode = false;
-  // Refresh attempts (79 commands, counted over the device's life) before this one fail;
-  // 1: the first succeeds; 0: none ever does.
+  // Refresh attempts (79 commands executed by this Device object, i.e. in this run) before this
+  // one fail; 1: the first succeeds; 0: none ever does.
   uint32_t refresh_succeeds_from = 1;
   // ProgramDONE is executed but the done flag never asserts.
   bool done_never_asserts = false;
@@ -209,7 +212,7 @@ struct State {
   bool fail = false;                  // fail flag
   bool refresh_error = false;         // last refresh failed
   bool done = false;                  // done flag (after ProgramDONE or a good refresh)
-  uint64_t refresh_attempts = 0;      // 79 commands executed, ever
+  uint64_t refresh_attempts = 0;      // 79 commands executed over all runs (information only)
 };
 
 // Writes `state` to `path` as text (a new file renamed over the old one, so a reader never sees a
@@ -291,7 +294,7 @@ class Device {
   // Simulator clock: the clock of Config plus the modeled bus time of all transfers so far.
   uint64_t NowUs() const;
   // Modeled bus time of all transfers so far (0 without Config::bus_hz).
-  uint64_t BusTimeUs() const { return bus_time_us_; }
+  uint64_t BusTimeUs() const { return bus_time_ns_ / 1000u; }
   // Simulator time from the first transfer to the end of the last one.
   uint64_t ElapsedUs() const;
 
@@ -305,13 +308,14 @@ class Device {
   bool Load(const std::string& path, std::string* error);
 
  private:
-  struct Pending;
   int Transfer(TransferKind kind, const char* device_path, uint8_t address,
                const uint8_t* write_data, int write_length, uint8_t* read_data, int read_length);
   int Execute(TransferKind kind, const uint8_t* out, int out_length, uint8_t* in, int in_length);
-  void StartBusy(uint8_t op, const BusyTime& configured);
-  void ApplyCommandFaults(uint8_t op);
-  bool RowCommandAllowed() const;
+  void ApplyPowerOnFaults();
+  bool InjectedFailure(bool has_opcode, uint8_t op, uint64_t number, int* code) const;
+  void HoldBusy(uint32_t polls);
+  void StartBusy(const BusyTime& busy);
+  bool ChangesAllowed() const;
   void Reject();
 
   Config config_;
@@ -320,15 +324,16 @@ class Device {
   Counters counters_;
   std::vector<TranscriptEntry> transcript_;
   std::array<uint64_t, 256> executed_by_opcode_{};
-  uint32_t forced_status_bits_ = 0;
-  uint64_t busy_polls_left_ = 0;  // kForever-sized periods are held as UINT64_MAX
-  uint64_t busy_until_us_ = 0;
-  uint64_t bus_time_us_ = 0;
+  uint64_t busy_polls_left_ = 0;  // UINT64_MAX: busy for ever
+  uint64_t busy_until_us_ = 0;    // 0: no time-based busy period
+  uint64_t bus_time_ns_ = 0;
   uint64_t first_transfer_us_ = 0;
   uint64_t last_transfer_end_us_ = 0;
-  bool power_on_faults_applied_ = false;
   bool misconfigured_ = false;
 };
+
+// Counters, bus time and elapsed time as a few lines of text (what the drop-in reports at exit).
+std::string Summary(const Device& device);
 
 // The device that the platform calls of `fusekit_sim` talk to; null detaches. Not owned.
 void Attach(Device* device);
@@ -353,7 +358,8 @@ struct Comparison {
 Comparison Compare(const State& state, const IspInfo& image);
 
 // The same against a raw image: `rows` holds 3838 rows of 16 bytes (CF then UFM); `usercode`
-// (optional, may be null) the 4 USERCODE bytes least significant first.
+// the 4 USERCODE bytes least significant first, or null to leave USERCODE out of the comparison
+// (usercode_matches is then true).
 Comparison Compare(const State& state, const uint8_t* rows, const uint8_t* usercode);
 
 // CRC-32 (IEEE) of a byte range, for row hashes.
