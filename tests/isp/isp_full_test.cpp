@@ -545,6 +545,21 @@ TEST_F(IspFull, RefreshRetries) {
   }
 }
 
+TEST_F(IspFull, LostDoneCommandIsJudgedByTheDoneFlag) {
+  // The DONE command fails on the bus, yet the device reports the done flag from then on (the
+  // flag is forced in the status register from the last bypass before DONE): the update goes on.
+  sim::Faults faults;
+  faults.transfers.push_back(FailTransfer(op::kProgramDone, 1));
+  faults.status.push_back({sim::status::kDone, op::kBypass, 2});
+  sim::Device device(GoodDevice(), faults);
+  const Outcome outcome = Run(&device);
+  EXPECT_EQ(outcome.result, 0);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(DiagnosticLines(outcome.err), Lines{"cpld: I2C bus IO error, code: 0xfffffffb"});
+  EXPECT_EQ(device.counters().Opcode(op::kDisable), 1u);
+  EXPECT_EQ(device.counters().Opcode(op::kRefresh), 1u);
+}
+
 TEST_F(IspFull, FeabitsAreComparedUnderTheMaskFFF2) {
   struct Case {
     uint16_t device;
