@@ -27,8 +27,8 @@ constexpr bool kSanitized = false;
 #endif
 
 // Under the sanitizers a run costs several times as much: there the sweep takes every transfer
-// outside the row loops, the first and last rows of each loop, and every 41st transfer.
-constexpr size_t kSanitizedStride = 41;
+// outside the row loops, the first and last rows of each loop, and every 13th transfer.
+constexpr size_t kSanitizedStride = 13;
 constexpr int kChunks = 8;
 
 const std::vector<Transfer>& Sequence() {

@@ -282,7 +282,9 @@ const std::vector<FailureCase>& FailureCases() {
        [](Config&, Faults& f) { f.transfers.push_back(FailTransfer(op::kProgramPage, 100)); },
        ERR_PROGRAM_CF_PAGE, true, {"Fail to program page", "Fail to program configuration flash"}},
       {"cf_row_poll_fails",
-       [](Config&, Faults& f) { f.transfers.push_back(FailTransfer(op::kBusy, PollAfterCfRow(99))); },
+       [](Config&, Faults& f) {
+         f.transfers.push_back(FailTransfer(op::kBusy, PollAfterCfRow(99)));
+       },
        ERR_CHECK_READY, true,
        {"Fail to check device busy", "Fail to program configuration flash"}},
       {"cf_row_timeout",
