@@ -91,6 +91,20 @@ bool ScanUnsigned(const char* p_text, const char* prefix, int base, uint32_t* p_
   return true;
 }
 
+// Value formats pass as their 32-bit numbers: a client may have put a number that is none of the
+// formats into the exported table, and C++ leaves reading such a number as the enum undefined.
+static_assert(sizeof(JEDECFieldValueFormat) == sizeof(int32_t), "a format is a 32-bit int");
+
+int32_t FormatNumber(const JEDECFieldValueFormat* p_format) {
+  int32_t number;
+  std::memcpy(&number, p_format, sizeof(number));
+  return number;
+}
+
+void StoreFormatNumber(int32_t number, JEDECFieldValueFormat* p_format) {
+  std::memcpy(p_format, &number, sizeof(number));
+}
+
 // Row `row` (0 to ISP_ROW_COUNT - 1) of the record's one numbering of CF and UFM rows.
 uint8_t* RowOf(IspInfo* p_isp_info, uint32_t row) {
   if (row < ISP_CF_ROW_COUNT) return p_isp_info->cf_rows[row];
@@ -328,7 +342,7 @@ int GetFieldValueFormatType(char character, JEDECFieldValueFormat* p_format) {
   if (character == '\0') return -1;
   for (const JEDECFieldValueFormatEntry& entry : jedec_file_field_value_format_table) {
     if (entry.characters != nullptr && std::strchr(entry.characters, character) != nullptr) {
-      *p_format = entry.type;
+      StoreFormatNumber(FormatNumber(&entry.type), p_format);
       return 0;
     }
   }
@@ -558,7 +572,8 @@ int UserCodeLineHandler(uint32_t index, JedLine* p_line, IspInfo* p_isp_info) {
     return -1;
   }
   const size_t text_length = std::strlen(text);
-  switch (format) {
+  const int32_t format_number = FormatNumber(&format);
+  switch (format_number) {
     case JEDECFieldValueFormatHex: {
       uint32_t usercode = 0;
       if (!ScanUnsigned(text, "UH", 16, &usercode)) {
@@ -586,7 +601,7 @@ int UserCodeLineHandler(uint32_t index, JedLine* p_line, IspInfo* p_isp_info) {
       }
       return 0;
     default:
-      DIAGNOSTIC("Unknow field value format type %d", static_cast<int>(format));
+      DIAGNOSTIC("Unknow field value format type %d", static_cast<int>(format_number));
       return -1;
   }
 }
@@ -624,7 +639,8 @@ int FeatureRowLineHandler(uint32_t index, JedLine* p_line, IspInfo* p_isp_info) 
     return -1;
   }
   const size_t text_length = std::strlen(text);
-  switch (feature_row_value_format) {
+  const int32_t format_number = FormatNumber(&feature_row_value_format);
+  switch (format_number) {
     case JEDECFieldValueFormatHex: {
       uint32_t value = 0;
       if (!ScanUnsigned(text, "", 16, &value)) {
@@ -650,7 +666,7 @@ int FeatureRowLineHandler(uint32_t index, JedLine* p_line, IspInfo* p_isp_info) 
       }
       return 0;
     default:
-      DIAGNOSTIC("Unknown field value format type %d", static_cast<int>(feature_row_value_format));
+      DIAGNOSTIC("Unknown field value format type %d", static_cast<int>(format_number));
       return -1;
   }
 }

@@ -246,7 +246,8 @@ TEST(FeatureRowField, RejectsBadValues) {
 // the formats: the handlers refuse the value.
 TEST(ValueFormats, TypeChangedByAClientIsRefused) {
   const JEDECFieldValueFormatEntry saved = jedec_file_field_value_format_table[1];
-  jedec_file_field_value_format_table[1].type = static_cast<JEDECFieldValueFormat>(7);
+  const int32_t none_of_the_formats = 7;  // stored as a C client would, without an enum value
+  std::memcpy(&jedec_file_field_value_format_table[1].type, &none_of_the_formats, 4);
   RunFileCases({
       {"U", Stx("UH1*\n"), ERR_PARSE_FIRMWARE,
        "Unknow field value format type 7\n" + kLineHandlerFailed, nullptr},

@@ -20,7 +20,7 @@ int Answer(Call call, const char* device, uint8_t address, const uint8_t* writte
   if (replies.empty()) return 0;
   const Reply reply = replies.front();
   replies.pop_front();
-  if (read_buffer != nullptr && read_length > 0) {
+  if (read_buffer != nullptr && read_length > 0 && !reply.bytes.empty()) {
     std::memcpy(read_buffer, reply.bytes.data(),
                 std::min<size_t>(reply.bytes.size(), static_cast<size_t>(read_length)));
   }
