@@ -5,7 +5,6 @@
 
 #include <cctype>
 #include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -50,6 +49,7 @@ bool HasFieldTerminator(const JedLine* p_line) {
              nullptr;
 }
 
+// The value of a hexadecimal digit; any other character gets a value above every base.
 int DigitValue(char character) {
   if (character >= '0' && character <= '9') return character - '0';
   if (character >= 'a' && character <= 'f') return character - 'a' + 10;
@@ -178,14 +178,15 @@ int ParseText(FILE* fp, IspInfo* p_isp_info) {
   int has_line = ReadNextLineAndTrim(&jed_file, &line);
   SetSyntaxLengths();
   while (has_line) {
-    if (DispatchField(&jed_file, &line, p_isp_info) < 0) {
+    result = DispatchField(&jed_file, &line, p_isp_info);
+    if (result < 0) {
       DIAGNOSTIC("Fail to parser");
       result = ERR_PARSE_FIRMWARE;
       break;
     }
     has_line = ReadNextLineAndTrim(&jed_file, &line);
   }
-  if (result == 0 && jed_file.read_failed) {
+  if (result >= 0 && jed_file.read_failed) {
     DIAGNOSTIC("Fail to parser");
     result = ERR_PARSE_FIRMWARE;
   }
