@@ -3,23 +3,12 @@
 // programming has begun.
 #include <unistd.h>
 
-#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
 #include "diagnostic.h"
 #include "fusekit.h"
 #include "isp_internal.h"
-
-// The image record is shared with callers of the library as plain bytes: its layout must be the
-// same on every target (64-bit x86 and 32-bit ARM EABI alike).
-static_assert(offsetof(IspInfo, feabits) == 0, "IspInfo layout");
-static_assert(offsetof(IspInfo, cf_rows) == 2, "IspInfo layout");
-static_assert(offsetof(IspInfo, ufm_rows) == 51170, "IspInfo layout");
-static_assert(offsetof(IspInfo, usercode) == 61412, "IspInfo layout");
-static_assert(offsetof(IspInfo, default_fuse_state) == 61416, "IspInfo layout");
-static_assert(offsetof(IspInfo, fuse_count) == 61420, "IspInfo layout");
-static_assert(sizeof(IspInfo) == 61424, "IspInfo layout");
 
 namespace {
 

@@ -4,7 +4,11 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config binutils libgtest-dev libgmock-dev libbenchmark-dev
-          clang libclang-rt-14-dev util-linux "$@")
+          clang libclang-rt-14-dev util-linux
+          # the ARM cross build: compiler and binutils, GoogleTest's sources to build for it,
+          # the emulator that runs its tests; GNU time for the footprint measures
+          g++-arm-linux-gnueabihf binutils-arm-linux-gnueabihf googletest qemu-user-static time
+          "$@")
 
 missing=()
 for package in "${packages[@]}"; do

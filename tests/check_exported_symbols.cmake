@@ -1,6 +1,9 @@
 # Compares the symbols that a shared library defines in its dynamic symbol table with a list.
-# Usage: cmake -DLIBRARY=<lib> -DEXPECTED=<list file> -P check_exported_symbols.cmake
-find_program(NM NAMES nm REQUIRED)
+# Usage: cmake -DLIBRARY=<lib> -DEXPECTED=<list file> [-DNM=<nm for the library's target>]
+#          -P check_exported_symbols.cmake
+if(NOT NM)
+  find_program(NM NAMES nm REQUIRED)
+endif()
 execute_process(COMMAND ${NM} -D --defined-only --format=posix ${LIBRARY}
                 OUTPUT_VARIABLE table RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
@@ -14,6 +17,10 @@ foreach(line IN LISTS lines)
   endif()
   string(REGEX REPLACE " .*" "" name "${line}")
   string(REGEX REPLACE "@.*" "" name "${name}")
+  # AddressSanitizer's markers for exported variables are not part of the interface.
+  if(name MATCHES "^__odr_asan")
+    continue()
+  endif()
   list(APPEND actual ${name})
 endforeach()
 list(SORT actual)

@@ -14,6 +14,7 @@
 #include "sim_device.h"
 #include "sim_temp_dir.h"
 #include "sim_test_image.h"
+#include "target_program.h"
 
 extern char** environ;
 
@@ -42,8 +43,8 @@ Outcome RunProgram(const std::string& directory, const std::string& program,
   std::vector<char*> env_pointers, arg_pointers;
   for (std::string& entry : environment) env_pointers.push_back(&entry[0]);
   env_pointers.push_back(nullptr);
-  std::vector<std::string> argv = {program};
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  // Through the emulator on a cross build.
+  std::vector<std::string> argv = target_program::Command(program, arguments);
   for (std::string& argument : argv) arg_pointers.push_back(&argument[0]);
   arg_pointers.push_back(nullptr);
 
@@ -54,7 +55,7 @@ Outcome RunProgram(const std::string& directory, const std::string& program,
   posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid_t pid;
   Outcome outcome;
-  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, arg_pointers.data(),
+  if (posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, arg_pointers.data(),
                   env_pointers.data()) == 0) {
     int status = 0;
     waitpid(pid, &status, 0);

@@ -1,0 +1,26 @@
+# Fails when a shipped binary needs the C++ runtime library at run time: the library and the update
+# program are C++ built without exceptions and RTTI, and must load on a board image without it.
+# Usage: cmake -DBINARY=<file> [-DREADELF=<readelf for the binary's target>]
+#          -P check_runtime_dependencies.cmake
+if(NOT READELF)
+  find_program(READELF NAMES readelf REQUIRED)
+endif()
+execute_process(COMMAND ${READELF} -d ${BINARY} OUTPUT_VARIABLE dynamic RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "readelf failed on ${BINARY}")
+endif()
+string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*\\[[^]\n]+\\]" entries "${dynamic}")
+set(needed "")
+foreach(entry IN LISTS entries)
+  string(REGEX REPLACE ".*\\[([^]]+)\\]" "\\1" name "${entry}")
+  list(APPEND needed ${name})
+endforeach()
+if(needed STREQUAL "")
+  message(FATAL_ERROR "no NEEDED entries read from ${BINARY}")
+endif()
+foreach(name IN LISTS needed)
+  if(name MATCHES "^libstdc\\+\\+|^libc\\+\\+")
+    message(FATAL_ERROR "${BINARY} needs the C++ runtime: ${needed}")
+  endif()
+endforeach()
+message(STATUS "needed at run time: ${needed}")
