@@ -16,8 +16,10 @@
 # runner, FUSEKIT_UPDATE_RUNNER (default scripts/run-simulated-update.sh), called as
 #     RUNNER BUILD_DIR LAUNCHER...
 # which must set up the simulated device and a fuse file, run `LAUNCHER... <fuseupdate>` from
-# BUILD_DIR once, and exit with fuseupdate's exit status. The launcher measures the process
-# (GNU time). It is measured on the build machine's own target only: under the emulator the
+# BUILD_DIR once, and exit with fuseupdate's exit status. The launcher (bench/peak-rss.sh)
+# measures the program's own process. It is run twice: against the simulated device (whose
+# library brings the C++ runtime into the process) and with the board I2C library, where the
+# update stops at the device check after reading the whole fuse file. It is measured on the build machine's own target only: under the emulator the
 # resident set would be the emulator's. To add a measure, add a function like measure_binary and
 # call it from the loop at the end.
 set -euo pipefail
@@ -97,17 +99,24 @@ measure_peak_memory() {  # build_dir target processor
     row "$measure" "$target" "no update runner $runner" "< 2 MiB" "skipped"
     return
   fi
+  peak_row "$measure, simulated device" "$target" "$dir" sim 0
+  peak_row "$measure, board I2C library (stops at the device check)" "$target" "$dir" board 6
+}
+
+# One peak-memory row: the update program's own process (not the shells it starts), with the
+# given I2C library, expecting the given exit status.
+peak_row() {  # measure target build_dir i2c expected_status
   local report status=0 peak verdict
   report=$(mktemp)
-  "$runner" "$dir" /usr/bin/time -f %M -o "$report" >/dev/null 2>&1 || status=$?
+  FUSEKIT_UPDATE_I2C=$4 "$runner" "$3" bench/peak-rss.sh "$report" >/dev/null 2>&1 || status=$?
   peak=$(tail -n 1 "$report")
   rm -f "$report"
-  if [[ $status -ne 0 || ! "$peak" =~ ^[0-9]+$ ]]; then
-    row "$measure" "$target" "update failed (exit status $status)" "< 2 MiB" "MISSED"
+  if [[ $status -ne $5 || ! "$peak" =~ ^[0-9]+$ ]]; then
+    row "$1" "$2" "update failed (exit status $status)" "< 2 MiB" "MISSED"
     return
   fi
   if ((peak < memory_goal_kib)); then verdict=met; else verdict=MISSED; fi
-  row "$measure" "$target" "$peak KiB" "< 2 MiB" "$verdict"
+  row "$1" "$2" "$peak KiB" "< 2 MiB" "$verdict"
 }
 
 for dir in "${build_dirs[@]}"; do

@@ -105,7 +105,7 @@ class UpdateProgram : public testing::Test {
     // The sanitizer runtime must come first unless told otherwise; the preload comes before it.
     settings.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
 
-    // isolated_run.sh SCRATCH env SETTINGS... [emulator] fuseupdate: the settings reach the
+    // isolated-run.sh SCRATCH env SETTINGS... [emulator] fuseupdate: the settings reach the
     // program only, not the host shell and tools that set up the namespace.
     std::vector<std::string> argv = {ISOLATED_RUN, scratch_, "/usr/bin/env"};
     argv.insert(argv.end(), settings.begin(), settings.end());

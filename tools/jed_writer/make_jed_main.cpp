@@ -21,6 +21,8 @@ const char kUsage[] =
     "  --rows N                     list rows 0 to N-1 only (default all 3838)\n"
     "  --default-fuse-state 0|1     the F field (default 0)\n"
     "  --crlf                       CR LF line ends\n"
+    "  --image PATH                 also write the image as raw bytes: rows 0 to 3837 (16 bytes\n"
+    "                               each), then USERCODE least significant byte first\n"
     "Numbers may be decimal, 0x-prefixed hexadecimal or 0-prefixed octal.\n";
 
 bool ParseNumber(const char* text, unsigned long long limit, unsigned long long* p_value) {
@@ -31,6 +33,22 @@ bool ParseNumber(const char* text, unsigned long long limit, unsigned long long*
   if (errno != 0 || *end != '\0' || value > limit) return false;
   *p_value = value;
   return true;
+}
+
+// The rows the fuse file lists (unlisted rows as the image holds them, zero for a sample) and the
+// USERCODE, in the layout the simulator's state file tool compares with.
+bool WriteRawImage(const char* path, const IspInfo& image) {
+  std::FILE* file = std::fopen(path, "wb");
+  if (file == nullptr) return false;
+  const uint8_t usercode[4] = {static_cast<uint8_t>(image.usercode),
+                               static_cast<uint8_t>(image.usercode >> 8),
+                               static_cast<uint8_t>(image.usercode >> 16),
+                               static_cast<uint8_t>(image.usercode >> 24)};
+  bool ok = std::fwrite(image.cf_rows, sizeof(image.cf_rows), 1, file) == 1 &&
+            std::fwrite(image.ufm_rows, sizeof(image.ufm_rows), 1, file) == 1 &&
+            std::fwrite(usercode, sizeof(usercode), 1, file) == 1;
+  ok = std::fclose(file) == 0 && ok;
+  return ok;
 }
 
 int Fail(const std::string& message) {
@@ -46,6 +64,7 @@ int main(int argc, char** argv) {
   unsigned long long feabits = 0, usercode = 0, rows = ISP_ROW_COUNT, default_fuse_state = 0;
   jed_writer::Options options;
   const char* output = nullptr;
+  const char* image_path = nullptr;
 
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
@@ -56,6 +75,9 @@ int main(int argc, char** argv) {
     } else if (argument == "--crlf") {
       options.crlf = true;
       continue;
+    } else if (argument == "--image") {
+      if (value == nullptr) return Fail("--image needs a PATH");
+      image_path = value;
     } else if (argument == "--seed") {
       if (!ParseNumber(value, UINT32_MAX, &seed)) return Fail("bad --seed");
     } else if (argument == "--feabits") {
@@ -109,6 +131,11 @@ int main(int argc, char** argv) {
   std::string error;
   if (!jed_writer::WriteJedFile(output, image, options, &error)) {
     std::fprintf(stderr, "fusekit-make-jed: %s\n", error.c_str());
+    return 1;
+  }
+  if (image_path != nullptr && !WriteRawImage(image_path, image)) {
+    std::fprintf(stderr, "fusekit-make-jed: cannot write %s: %s\n", image_path,
+                 std::strerror(errno));
     return 1;
   }
   return 0;

@@ -4,7 +4,7 @@
 # ones. The rest of the file system is the machine's own. Works as root (unshare -m) or, where
 # user namespaces are allowed, as another user (unshare -rm).
 #
-#   isolated_run.sh SCRATCH COMMAND [ARG...]
+#   isolated-run.sh SCRATCH COMMAND [ARG...]
 #
 # Exits 77 when no private mount namespace can be made here.
 set -euo pipefail
@@ -15,7 +15,7 @@ if [[ "${1:-}" != "--inside" ]]; then
   mkdir -p "$scratch/var" "$scratch/conf"
   if [[ $(id -u) -eq 0 ]]; then flags=(-m); else flags=(-r -m); fi
   if ! unshare "${flags[@]}" true 2>/dev/null; then
-    echo "isolated_run: cannot make a private mount namespace here (unshare ${flags[*]} refused)" >&2
+    echo "isolated-run: cannot make a private mount namespace here (unshare ${flags[*]} refused)" >&2
     exit 77
   fi
   exec unshare "${flags[@]}" --propagation private "$0" --inside "$scratch" "$PWD" "$@"
@@ -46,4 +46,4 @@ mount --bind "$scratch/conf" "$root/conf"
 mount --bind /tmp "$root/tmp"
 for name in proc sys dev; do mount --rbind "/$name" "$root/$name"; done
 
-exec chroot "$root" /bin/sh -c 'cd "$1" && shift && exec "$@"' isolated_run "$workdir" "$@"
+exec chroot "$root" /bin/sh -c 'cd "$1" && shift && exec "$@"' isolated-run "$workdir" "$@"
