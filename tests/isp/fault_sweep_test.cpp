@@ -20,15 +20,16 @@ namespace {
 
 using update_sequence::Transfer;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
+#if defined(FUSEKIT_FAULT_SWEEP_SAMPLED)
+constexpr bool kSampled = true;
 #else
-constexpr bool kSanitized = false;
+constexpr bool kSampled = false;
 #endif
 
-// Under the sanitizers a run costs several times as much: there the sweep takes every transfer
-// outside the row loops, the first and last rows of each loop, and every 13th transfer.
-constexpr size_t kSanitizedStride = 13;
+// Under the sanitizers or an emulator a run costs several times as much: there the sweep takes
+// every transfer outside the row loops, the first and last rows of each loop, and every 13th
+// transfer; elsewhere every transfer.
+constexpr size_t kSampleStride = 13;
 constexpr int kChunks = 8;
 
 const std::vector<Transfer>& Sequence() {
@@ -37,12 +38,12 @@ const std::vector<Transfer>& Sequence() {
 }
 
 bool Swept(size_t index) {
-  if (!kSanitized) return true;
+  if (!kSampled) return true;
   const std::vector<Transfer>& sequence = Sequence();
   const Transfer& transfer = sequence[index];
   if (transfer.row < 2) return true;  // outside the loops, or their first rows
   const bool near_loop_end = index + 4 >= sequence.size() || sequence[index + 4].row < transfer.row;
-  return near_loop_end || index % kSanitizedStride == 0;
+  return near_loop_end || index % kSampleStride == 0;
 }
 
 class FaultSweep : public testing::TestWithParam<int> {};
