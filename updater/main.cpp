@@ -2,6 +2,7 @@
 // It reports the run through a marker file, a status file, a result file on failure, the
 // progress file that the programming sequence keeps, banners on standard output and its exit
 // status (the low byte of the result code).
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -89,6 +90,9 @@ int main() {
   std::memset(message, 0, sizeof(message));
   // Watchers read standard output line by line.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  // Sleep no longer than asked: the update waits 200 us after each of its 3838 rows, and the
+  // default timer slack of 50 us would add a fifth to each of those waits.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 
   std::puts("Start to update CPLD...");
   touch(kMarkerPath);

@@ -1,6 +1,6 @@
 // ParserJEDFile on a full-size fuse file (3838 rows), against a plain getline loop over the same
 // file. Reports time per file, MB/s and, for the parse, its ratio to the getline loop.
-//   build/bench/jed_parse_bench
+//   build/bench/bench_jed_parse
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <unistd.h>
