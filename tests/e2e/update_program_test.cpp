@@ -9,8 +9,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -20,24 +18,11 @@
 #include "jed_writer.h"
 #include "sim_device.h"
 #include "target_program.h"
+#include "temp_dir.h"
 
 extern char** environ;
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return "<missing>";
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << text;
-  ASSERT_TRUE(file.good()) << path;
-}
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
@@ -70,17 +55,11 @@ struct UpdateRun {
 class UpdateProgram : public testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/fuseupdate_e2e.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    scratch_ = pattern;
+    ASSERT_FALSE(scratch_.empty());
     mkdir((scratch_ + "/var").c_str(), 0755);
     mkdir((scratch_ + "/conf").c_str(), 0755);
     image_ = std::make_unique<IspInfo>();
     jed_writer::FillSampleImage(7, image_.get());
-  }
-
-  void TearDown() override {
-    if (!scratch_.empty()) std::system(("rm -rf '" + scratch_ + "'").c_str());
   }
 
   std::string Var(const std::string& name) const { return scratch_ + "/var/" + name; }
@@ -129,9 +108,9 @@ class UpdateProgram : public testing::Test {
       run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     posix_spawn_file_actions_destroy(&actions);
-    run.out = ReadFile(out_path);
-    run.err = ReadFile(err_path);
-    run.watch_log = Exists(scratch_ + "/watch.log") ? ReadFile(scratch_ + "/watch.log") : "";
+    run.out = FileText(out_path);
+    run.err = FileText(err_path);
+    run.watch_log = Exists(scratch_ + "/watch.log") ? FileText(scratch_ + "/watch.log") : "";
     return run;
   }
 
@@ -142,7 +121,8 @@ class UpdateProgram : public testing::Test {
     return state;
   }
 
-  std::string scratch_;
+  TempDir dir_;
+  const std::string scratch_ = dir_.path();
   std::unique_ptr<IspInfo> image_;
 };
 
@@ -168,10 +148,10 @@ TEST_F(UpdateProgram, SuccessfulUpdateProgramsTheDeviceAndReportsThroughItsFiles
   EXPECT_EQ(run.out.find("Retry"), std::string::npos) << "read back 100 at once";
   EXPECT_EQ(run.out.find("clean up"), std::string::npos);
 
-  EXPECT_EQ(ReadFile(Conf("i2c_cpld_update_status")), "02\n");
-  EXPECT_EQ(ReadFile(Var("i2c_cpld_update_progress")), "0");
+  EXPECT_EQ(FileText(Conf("i2c_cpld_update_status")), "02\n");
+  EXPECT_EQ(FileText(Var("i2c_cpld_update_progress")), "0");
   EXPECT_FALSE(Exists(Var("bp_cpld_upgrade")));
-  EXPECT_EQ(ReadFile(Conf("cpld_update_result")), "left by an earlier failure");
+  EXPECT_EQ(FileText(Conf("cpld_update_result")), "left by an earlier failure");
 
   // What a watcher saw while the program waited: marker and status 04 during programming, then
   // 100 and status 02 during the 7 s hold, with the marker still present.
@@ -213,13 +193,13 @@ TEST_P(UpdateFailures, ReportTheStepThatStoppedTheUpdate) {
   EXPECT_EQ(run.exit_status, c.exit_status) << run.out << run.err;
   const std::string failure = FailureText(c.message);
   EXPECT_NE(run.out.find(failure + kFailBanner), std::string::npos) << run.out;
-  EXPECT_EQ(ReadFile(Conf("cpld_update_result")), failure);
-  EXPECT_EQ(ReadFile(Conf("i2c_cpld_update_status")), "05\n");
+  EXPECT_EQ(FileText(Conf("cpld_update_result")), failure);
+  EXPECT_EQ(FileText(Conf("i2c_cpld_update_status")), "05\n");
   EXPECT_FALSE(Exists(Var("bp_cpld_upgrade")));
   EXPECT_EQ(CountLines(run.out, "Start clean up..."), c.clean_up ? 1 : 0) << run.out;
   if (!c.clean_up) {
     // No row was programmed, so nothing reached the progress file.
-    EXPECT_EQ(ReadFile(Var("i2c_cpld_update_progress")), "42");
+    EXPECT_EQ(FileText(Var("i2c_cpld_update_progress")), "42");
   } else {
     // The clean-up erased the device again: every row reads blank.
     const sim::State state = DeviceState();
@@ -264,7 +244,7 @@ TEST_F(UpdateProgram, UnwritableProgressFileNeverTurnsSuccessIntoFailure) {
   }
   EXPECT_EQ(run.out.find("Retry 5"), std::string::npos);
   EXPECT_NE(run.out.find(kPassBanner), std::string::npos);
-  EXPECT_EQ(ReadFile(Conf("i2c_cpld_update_status")), "02\n");
+  EXPECT_EQ(FileText(Conf("i2c_cpld_update_status")), "02\n");
   // Five waits of 500 ms between the attempts, then the 7 s hold.
   int retry_waits = 0;
   std::istringstream lines(run.watch_log);

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "blank_device.h"
-#include "diagnostic_lines.h"
 #include "fusekit.h"
 #include "output_capture.h"
 #include "sim_device.h"
@@ -17,6 +16,9 @@
 #include "virtual_clock.h"
 
 namespace {
+
+using output_capture::DiagnosticLines;
+using output_capture::DiagnosticLinesOf;
 
 using Lines = std::vector<std::string>;
 using Delays = std::vector<uint64_t>;

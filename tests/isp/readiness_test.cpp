@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "diagnostic_lines.h"
 #include "fake_i2c.h"
 #include "fusekit.h"
 #include "isp_internal.h"
@@ -14,6 +13,9 @@
 #include "virtual_clock.h"
 
 namespace {
+
+using output_capture::DiagnosticLines;
+using output_capture::DiagnosticLinesOf;
 
 using Lines = std::vector<std::string>;
 using Delays = std::vector<uint64_t>;

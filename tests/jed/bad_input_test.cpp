@@ -151,7 +151,7 @@ TEST(BadInput, LinesAtTheLimitOfTheLineLength) {
     GTEST_SKIP() << "needs 8 GiB of available memory for a line of 2 GiB";
   }
   jed_test::TempDir dir;
-  const std::string path = dir.Path("huge.jed");
+  const std::string path = dir.File("huge.jed");
   const uint64_t longest = INT32_MAX;
   const struct {
     const char* name;

@@ -24,7 +24,7 @@ std::unique_ptr<IspInfo> SampleImage(uint32_t seed) {
 
 TEST(FullImage, EveryRowAndValueReadsBackInEveryForm) {
   jed_test::TempDir dir;
-  const std::string path = dir.Path("full.jed");
+  const std::string path = dir.File("full.jed");
   uint32_t seed = 1;
   for (bool crlf : {false, true}) {
     for (UserCodeFormat usercode_format :
@@ -113,7 +113,7 @@ TEST(Writer, WritesTheChecksumsAndTheLayoutOfAVendorFile) {
 
 TEST(Writer, CommandLineWritesTheSampleOfItsSeed) {
   jed_test::TempDir dir;
-  const std::string path = dir.Path("cli.jed");
+  const std::string path = dir.File("cli.jed");
   // Started through the emulator on a cross build.
   const target_program::Outcome written = target_program::Run(
       FUSEKIT_MAKE_JED, {"--seed", "42", "--feabits", "0xBEEF", "--usercode", "0x64636261",

@@ -18,26 +18,12 @@
 
 #include "fusekit.h"
 #include "output_capture.h"
+#include "temp_dir.h"
 
 namespace jed_test {
 
-// A directory under $TMPDIR (or /tmp), removed with its files at the end of the test.
-class TempDir {
- public:
-  TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/jed_test.XXXXXX";
-    path_ = mkdtemp(&pattern[0]) != nullptr ? pattern : "";
-    EXPECT_FALSE(path_.empty()) << "mkdtemp failed";
-  }
-  ~TempDir() {
-    if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
-  }
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+// A directory for the test's files, removed with them at the end of the test.
+using ::TempDir;
 
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -107,7 +93,7 @@ struct Outcome {
 
 // Writes `bytes` to a file in `dir` and parses it into `p_record`, capturing the diagnostics.
 inline Outcome ParseBytes(const TempDir& dir, const std::string& bytes, IspInfo* p_record) {
-  const std::string path = dir.Path("input.jed");
+  const std::string path = dir.File("input.jed");
   WriteBytes(path, bytes);
   output_capture::StartStderr();
   const int result = ParserJEDFile(path.c_str(), p_record);

@@ -19,7 +19,7 @@ const std::string kEtx(1, '\x03');
 TEST(ParserJEDFile, RefusesNullArgumentsAndMissingFiles) {
   jed_test::TempDir dir;
   std::unique_ptr<IspInfo> record = jed_test::MarkedRecord();
-  const std::string missing = dir.Path("missing.jed");
+  const std::string missing = dir.File("missing.jed");
   struct Case {
     const char* path;
     IspInfo* p_record;

@@ -71,7 +71,7 @@ TEST(CloseFailure, ReplacesTheResultOfTheParse) {
       {"no start of text", "QF5*\n", "Fail to seek to start of text\n"},
   };
   jed_test::TempDir dir;
-  const std::string path = dir.Path("close.jed");
+  const std::string path = dir.File("close.jed");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     jed_test::WriteBytes(path, c.bytes);
@@ -105,7 +105,7 @@ TEST(ReadFailure, FailsTheParse) {
       {"on the first line", jed_test::Stx("QF5*\n"), 0, nullptr},
   };
   jed_test::TempDir dir;
-  const std::string path = dir.Path("read.jed");
+  const std::string path = dir.File("read.jed");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     jed_test::WriteBytes(path, c.bytes);
