@@ -14,6 +14,10 @@ if(TARGET fuseupdate)
   install(FILES updater/fuseupdate.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT runtime)
 endif()
 
+# The pkg-config file finds its prefix from its own place, so that a staged or relocated install
+# (DESTDIR, --prefix at install time) stays usable.
+file(RELATIVE_PATH pc_to_prefix "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
+set(FUSEKIT_PC_PREFIX "\${pcfiledir}/${pc_to_prefix}")
 configure_file(cmake/fusekit.pc.in ${PROJECT_BINARY_DIR}/fusekit.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/fusekit.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
