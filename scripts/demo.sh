@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The demo: a complete update of the simulated device by the real fuseupdate program.
 #
-#   scripts/demo.sh [--fault SPEC] [--device-id ID] [--keep]
+#   scripts/demo.sh [--fault FAULT] [--device-id ID] [--keep]
 #
 # It installs what is missing (as root), builds the program, the simulated device and the fuse
 # file writer, writes a sample fuse file, and runs fuseupdate against the simulated device in a
@@ -10,7 +10,7 @@
 # software on the board sees it; afterwards the status and result files, and whether the device
 # now holds the image.
 #
-#   --fault SPEC      inject faults into the simulated device, e.g. corrupt-cf=100 (a row that
+#   --fault FAULT      inject faults into the simulated device, e.g. corrupt-cf=100 (a row that
 #                     reads back wrong: verification fails, the clean-up runs), refresh-never,
 #                     done-never, fail-transfer=5000; see sim/README.md for every fault
 #   --device-id ID    the ID the simulated device reports (default 0x012BB043)
@@ -25,7 +25,7 @@ device_id=""
 keep=0
 while [[ $# -gt 0 ]]; do
   case "$1" in
-    --fault) faults="${faults:+$faults,}${2:?--fault needs a SPEC}"; shift 2 ;;
+    --fault) faults="${faults:+$faults,}${2:?--fault needs a FAULT}"; shift 2 ;;
     --device-id) device_id="${2:?--device-id needs an ID}"; shift 2 ;;
     --keep) keep=1; shift ;;
     -h | --help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
